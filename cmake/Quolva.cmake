@@ -5,6 +5,7 @@ if(NOT EXISTS "${DPF_ROOT}/distrho/DistrhoPluginMain.cpp")
   message(FATAL_ERROR "DPF not found in ${DPF_ROOT} (install dpf-source or set DPF_ROOT)")
 endif()
 set(DPF_ROOT_DIR "${DPF_ROOT}")
+set(QUOLVA_COMMON_DIR "${CMAKE_CURRENT_LIST_DIR}/../plugins/common")
 include("${DPF_ROOT}/cmake/DPF-plugin.cmake")
 
 # Warnings for our own code; the framework's sources are compiled quietly.
@@ -52,10 +53,16 @@ function(quolva_add_clap NAME)
   target_link_libraries(${NAME}-static PUBLIC ${NAME}-dsp)
   dpf__set_target_defaults(${NAME}-static)
 
-  add_library(${NAME} MODULE "${DPF_ROOT}/distrho/DistrhoPluginMain.cpp")
-  target_compile_definitions(${NAME} PRIVATE DISTRHO_PLUGIN_TARGET_CLAP)
-  target_compile_options(${NAME} PRIVATE -w)
+  # The module: the framework's CLAP wrapper behind our own entry (ClapBoundary.cpp).
+  add_library(${NAME}-framework OBJECT "${QUOLVA_COMMON_DIR}/FrameworkEntry.cpp")
+  target_compile_definitions(${NAME}-framework PRIVATE DISTRHO_PLUGIN_TARGET_CLAP)
+  target_compile_options(${NAME}-framework PRIVATE -w)
+  target_link_libraries(${NAME}-framework PRIVATE ${NAME}-config)
+  dpf__set_target_defaults(${NAME}-framework)
+
+  add_library(${NAME} MODULE "${QUOLVA_COMMON_DIR}/ClapBoundary.cpp" $<TARGET_OBJECTS:${NAME}-framework>)
   target_link_libraries(${NAME} PRIVATE ${NAME}-dsp)
+  quolva_own_code_flags(${NAME})
   dpf__set_target_defaults(${NAME})
   dpf__set_module_export_list(${NAME} "clap")
   if(MINGW)
@@ -67,7 +74,11 @@ function(quolva_add_clap NAME)
     add_library(${NAME}-ui STATIC ${ARG_UI})
     target_link_libraries(${NAME}-ui PUBLIC ${NAME}-config dgl-opengl dgl-opengl-definitions dgl-system-libs ${ARG_UI_LIBS})
     quolva_own_code_flags(${NAME}-ui)
-    target_sources(${NAME} PRIVATE "${DPF_ROOT}/distrho/DistrhoUIMain.cpp")
+    # The wrapper must see the editor's definitions (DGL_OPENGL, HAVE_OPENGL), or
+    # it leaves out the CLAP gui extension.
+    target_link_libraries(${NAME}-framework PRIVATE dgl-opengl-definitions dgl-system-libs-definitions)
+    target_include_directories(${NAME}-framework SYSTEM PRIVATE "${DPF_ROOT}/dgl")
+    target_sources(${NAME}-framework PRIVATE "${DPF_ROOT}/distrho/DistrhoUIMain.cpp")
     target_link_libraries(${NAME} PRIVATE ${NAME}-ui)
   endif()
 
