@@ -5,6 +5,19 @@
 #include <cstring>
 #include <limits>
 
+// SSE2 is part of every x86-64 target; elsewhere (or with
+// -DQUOLVA_REPEAT_SSE2=0) the same sums are formed by plain scalar code.
+#ifndef QUOLVA_REPEAT_SSE2
+#if defined(__SSE2__) || defined(_M_X64)
+#define QUOLVA_REPEAT_SSE2 1
+#else
+#define QUOLVA_REPEAT_SSE2 0
+#endif
+#endif
+#if QUOLVA_REPEAT_SSE2
+#include <emmintrin.h>
+#endif
+
 START_NAMESPACE_DISTRHO
 
 namespace {
@@ -62,6 +75,168 @@ constexpr double kMaxWrapSteps = 65536.0;
 uint32_t capacityFor(double sampleRate)
 {
     return static_cast<uint32_t>(std::ceil(sampleRate) * QuolvaRepeat::kBufferSeconds);
+}
+
+// The averaged read: each output sample is the mean of this many reads.
+constexpr int kReads = 32;
+// Averaged output samples computed side by side. Each one is a chain of 32
+// dependent float additions per channel; interleaving independent samples keeps
+// the adder busy instead of waiting for each addition in turn.
+constexpr uint32_t kGroup = 4;
+
+// True when the read position pos can advance 32 times by increment (added in
+// double) with every addition exact. Then pos + j * increment, computed
+// directly, has the same bits as the j-th position of the sequence, and the
+// 32 positions no longer wait for each other.
+//
+// With u the spacing of doubles at the last position hi = pos + 32 * increment:
+// if pos and increment are both multiples of u, every position on the way is a
+// multiple of u below 2^53 u, hence exactly representable, and so is every sum.
+bool exactSteps(double pos, float increment)
+{
+    if (!(increment > 0.0f) || !(increment <= std::numeric_limits<float>::max()))
+        return false;
+    const double hi = pos + 32.0 * static_cast<double>(increment);
+    // Indices are then formed by the signed 32-bit conversion, which SSE2 vectorises.
+    if (!(hi < 2147483648.0))
+        return false;
+    if (pos == 0.0)
+        return true;  // j * increment has at most 29 significant bits
+    if (!(pos > 0.0))
+        return false;
+
+    uint64_t posBits, hiBits;
+    uint32_t incBits;
+    std::memcpy(&posBits, &pos, sizeof posBits);
+    std::memcpy(&hiBits, &hi, sizeof hiBits);
+    std::memcpy(&incBits, &increment, sizeof incBits);
+    const uint32_t posExp = static_cast<uint32_t>(posBits >> 52);  // pos > 0: no sign bit
+    const uint32_t hiExp = static_cast<uint32_t>(hiBits >> 52);
+    const uint32_t incExp = (incBits >> 23) & 0xFFu;
+    if (posExp == 0 || incExp == 0)
+        return false;  // subnormal
+    // u = 2^(hiExp - 1075); the lowest mantissa bit of increment is 2^(incExp - 150).
+    if (hiExp > incExp + 925u)
+        return false;
+    // pos = mantissa * 2^(posExp - 1075): a multiple of u when the mantissa's
+    // lowest hiExp - posExp bits are zero.
+    const uint32_t shift = hiExp - posExp;
+    const uint64_t mantissa = (posBits & ((uint64_t(1) << 52) - 1)) | (uint64_t(1) << 52);
+    return shift < 53 && (mantissa & ((uint64_t(1) << shift) - 1)) == 0;
+}
+
+// The 32 read positions of one averaged output sample, relative to its first:
+// j * increment for j = 0 ... 32, each exact in double.
+struct ReadOffsets
+{
+    float increment = 0.0f;
+    double offset[kReads + 1];
+
+    void prepare(float inc)
+    {
+        if (inc == increment)
+            return;
+        increment = inc;
+        for (int j = 0; j <= kReads; ++j)
+            offset[j] = static_cast<double>(j) * static_cast<double>(inc);
+    }
+};
+
+// Buffer index of each of the 32 reads of one averaged output sample, starting
+// at pos and advancing by increment; returns the position after the last
+// read. Raises maxIndex to the largest index.
+double averagedReadIndices(double pos, float increment, ReadOffsets& offsets, uint32_t* index, uint32_t& maxIndex)
+{
+    if (exactSteps(pos, increment))
+    {
+        offsets.prepare(increment);
+        for (int j = 0; j < kReads; ++j)
+            index[j] = static_cast<uint32_t>(static_cast<int32_t>(pos + offsets.offset[j]));
+        maxIndex = std::max(maxIndex, index[kReads - 1]);  // positions rise with j
+        return pos + offsets.offset[kReads];
+    }
+    for (int j = 0; j < kReads; ++j)
+    {
+        index[j] = static_cast<uint32_t>(pos);
+        maxIndex = std::max(maxIndex, index[j]);
+        pos += increment;
+    }
+    return pos;
+}
+
+// Means of the 32 reads of kGroup averaged output samples: each sum formed in
+// the order of its reads, exactly as one sample at a time would, then
+// multiplied by 1/32. Checked: indices at or past recordedEnd read as zero.
+// Scaled: every read is multiplied by its sample's gain; unscaled is only used
+// when every gain is exactly 1, where x * 1 == x.
+template <bool kChecked, bool kScaled>
+void averagedMeans(const float* bufL, const float* bufR, uint32_t recordedEnd,
+                   const uint32_t (&index)[kGroup][kReads], const float (&gain)[kGroup],
+                   float (&meanL)[kGroup], float (&meanR)[kGroup])
+{
+#if QUOLVA_REPEAT_SSE2
+    if (!kChecked)
+    {
+        // One lane per output sample; the lanes are independent chains, each
+        // adding in the same order and precision as the plain loop.
+        static_assert(kGroup == 4, "one SSE lane per output sample");
+        const auto gather = [](const float* buf, uint32_t k0, uint32_t k1, uint32_t k2, uint32_t k3) {
+            const __m128 lo = _mm_unpacklo_ps(_mm_load_ss(buf + k0), _mm_load_ss(buf + k1));
+            const __m128 hi = _mm_unpacklo_ps(_mm_load_ss(buf + k2), _mm_load_ss(buf + k3));
+            return _mm_movelh_ps(lo, hi);
+        };
+        const __m128 g = _mm_loadu_ps(gain);
+        __m128 l = _mm_setzero_ps();
+        __m128 r = _mm_setzero_ps();
+        for (int j = 0; j < kReads; ++j)
+        {
+            const uint32_t k0 = index[0][j], k1 = index[1][j], k2 = index[2][j], k3 = index[3][j];
+            __m128 a = gather(bufL, k0, k1, k2, k3);
+            __m128 b = gather(bufR, k0, k1, k2, k3);
+            if (kScaled)
+            {
+                a = _mm_mul_ps(a, g);
+                b = _mm_mul_ps(b, g);
+            }
+            l = _mm_add_ps(l, a);
+            r = _mm_add_ps(r, b);
+        }
+        // The four means at once.
+        const __m128 scale = _mm_set1_ps(0.03125f);
+        _mm_storeu_ps(meanL, _mm_mul_ps(l, scale));
+        _mm_storeu_ps(meanR, _mm_mul_ps(r, scale));
+        return;
+    }
+#endif
+    for (uint32_t g = 0; g < kGroup; ++g)
+    {
+        float l = 0.0f;
+        float r = 0.0f;
+        for (int j = 0; j < kReads; ++j)
+        {
+            const uint32_t k = index[g][j];
+            float a, b;
+            if (kChecked)
+            {
+                a = k < recordedEnd ? bufL[k] : 0.0f;
+                b = k < recordedEnd ? bufR[k] : 0.0f;
+            }
+            else
+            {
+                a = bufL[k];
+                b = bufR[k];
+            }
+            if (kScaled)
+            {
+                a = a * gain[g];
+                b = b * gain[g];
+            }
+            l += a;
+            r += b;
+        }
+        meanL[g] = l * 0.03125f;
+        meanR[g] = r * 0.03125f;
+    }
 }
 
 } // namespace
@@ -298,6 +473,79 @@ uint32_t QuolvaRepeat::playSteadyRun(float* outL, float* outR, uint32_t maxFrame
     return m;
 }
 
+// After each output sample: wrap at the end of the slice, then one envelope step.
+inline void QuolvaRepeat::endSample(float s, double holdLength)
+{
+    if (fPlayPos >= fSliceLength)
+    {
+        fPlayPos -= fSliceLength;
+        // Repeated subtraction as long as that stays cheap; only a rate change
+        // without the activation that hosts always follow it with can leave the
+        // position thousands of slices out.
+        if (fPlayPos >= fSliceLength * kMaxWrapSteps)
+            fPlayPos = std::fmod(fPlayPos, fSliceLength);
+        while (fPlayPos >= fSliceLength)
+            fPlayPos -= fSliceLength;
+        fWrapped = true;
+        fEnvelope = 0.0f;
+    }
+
+    if (fPlayPos <= holdLength)
+        fEnvelope = std::min(fEnvelope + s * fAttackStep, 1.0f);
+    else
+        fEnvelope = std::max(fEnvelope - s * fReleaseStep, 0.0f);
+}
+
+// Averaged read of up to kGroup output samples from sample first on, as long as
+// the averaged read applies; the first sample is known to use it. The
+// positions, wraps and gains of the samples are worked out one after the
+// other as usual, then their means are formed side by side. Returns the number
+// of samples written.
+uint32_t QuolvaRepeat::playAveraged(float* outL, float* outR, uint32_t first, uint32_t frames,
+                                    const SpeedRamp& ramp, double holdLength)
+{
+    uint32_t index[kGroup][kReads];
+    float gain[kGroup];
+    ReadOffsets offsets;
+    uint32_t maxIndex = 0;
+    uint32_t count = 0;
+    bool unity = true;
+    float s = ramp.at(first);
+    for (;;)
+    {
+        gain[count] = fEnvelope;
+        unity = unity && fEnvelope == 1.0f;
+        fPlayPos = averagedReadIndices(fPlayPos, s * 0.03125f, offsets, index[count], maxIndex);
+        endSample(s, holdLength);
+        ++count;
+        if (count == kGroup || first + count >= frames)
+            break;
+        s = ramp.at(first + count);
+        if (!(fWrapped || s < 1.0f))
+            break;
+    }
+    // Unused lanes repeat the first sample; their sums are dropped.
+    for (uint32_t g = count; g < kGroup; ++g)
+    {
+        std::memcpy(index[g], index[0], sizeof index[0]);
+        gain[g] = gain[0];
+    }
+
+    float meanL[kGroup], meanR[kGroup];
+    const float* const bufL = fBufferL.data();
+    const float* const bufR = fBufferR.data();
+    if (maxIndex >= fRecordedEnd)
+        averagedMeans<true, true>(bufL, bufR, fRecordedEnd, index, gain, meanL, meanR);
+    else if (unity)
+        averagedMeans<false, false>(bufL, bufR, fRecordedEnd, index, gain, meanL, meanR);
+    else
+        averagedMeans<false, true>(bufL, bufR, fRecordedEnd, index, gain, meanL, meanR);
+
+    std::memcpy(outL + first, meanL, count * sizeof(float));
+    std::memcpy(outR + first, meanR, count * sizeof(float));
+    return count;
+}
+
 void QuolvaRepeat::run(const float** inputs, float** outputs, uint32_t frames)
 {
     const float* const inL = inputs[0];
@@ -330,14 +578,18 @@ void QuolvaRepeat::run(const float** inputs, float** outputs, uint32_t frames)
     const bool steadySpeed = speed == prevSpeed;
     const bool varispeed = fVarispeed >= 1.0f;
     const double holdLength = static_cast<double>(std::max(fHoldUsed, 0.1f)) * fSliceLength;
-    const float framesF = static_cast<float>(frames);
+    const SpeedRamp ramp { prevSpeed, speed - prevSpeed, static_cast<float>(frames) };
 
     for (uint32_t i = 0; i < frames; ++i)
     {
-        const float s = (static_cast<float>(i) / framesF) * (speed - prevSpeed) + prevSpeed;
-        const bool averaged = varispeed && (fWrapped || s < 1.0f);
+        const float s = ramp.at(i);
+        if (varispeed && (fWrapped || s < 1.0f))
+        {
+            i += playAveraged(outL, outR, i, frames, ramp, holdLength) - 1;
+            continue;
+        }
 
-        if (!averaged && steadySpeed && fEnvelope == 1.0f)
+        if (steadySpeed && fEnvelope == 1.0f)
         {
             const uint32_t m = playSteadyRun(outL + i, outR + i, frames - i, holdLength);
             if (m > 0)
@@ -348,49 +600,11 @@ void QuolvaRepeat::run(const float** inputs, float** outputs, uint32_t frames)
         }
 
         const float env = fEnvelope;
-        if (averaged)
-        {
-            float sumL = 0.0f;
-            float sumR = 0.0f;
-            const float increment = s * 0.03125f;
-            double pos = fPlayPos;
-            for (int j = 0; j < 32; ++j)
-            {
-                const uint32_t k = static_cast<uint32_t>(pos);
-                sumL += readL(k) * env;
-                sumR += readR(k) * env;
-                pos += increment;
-            }
-            fPlayPos = pos;
-            outL[i] = sumL * 0.03125f;
-            outR[i] = sumR * 0.03125f;
-        }
-        else
-        {
-            const uint32_t k = static_cast<uint32_t>(fPlayPos);
-            outL[i] = env * readL(k);
-            outR[i] = env * readR(k);
-            fPlayPos += 1.0;
-        }
-
-        if (fPlayPos >= fSliceLength)
-        {
-            fPlayPos -= fSliceLength;
-            // Repeated subtraction as long as that stays cheap; only a rate change
-            // without the activation that hosts always follow it with can leave the
-            // position thousands of slices out.
-            if (fPlayPos >= fSliceLength * kMaxWrapSteps)
-                fPlayPos = std::fmod(fPlayPos, fSliceLength);
-            while (fPlayPos >= fSliceLength)
-                fPlayPos -= fSliceLength;
-            fWrapped = true;
-            fEnvelope = 0.0f;
-        }
-
-        if (fPlayPos <= holdLength)
-            fEnvelope = std::min(fEnvelope + s * fAttackStep, 1.0f);
-        else
-            fEnvelope = std::max(fEnvelope - s * fReleaseStep, 0.0f);
+        const uint32_t k = static_cast<uint32_t>(fPlayPos);
+        outL[i] = env * readL(k);
+        outR[i] = env * readR(k);
+        fPlayPos += 1.0;
+        endSample(s, holdLength);
     }
 
     fPrevSpeed = speed;

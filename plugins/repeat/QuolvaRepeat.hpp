@@ -44,6 +44,16 @@ private:
     void restartRecording();
     void record(const float* inL, const float* inR, uint32_t frames);
     uint32_t playSteadyRun(float* outL, float* outR, uint32_t maxFrames, double holdLength);
+
+    // Speed of output sample i of a block: a ramp from the previous block's value.
+    struct SpeedRamp
+    {
+        float from, change, frames;
+        float at(uint32_t i) const { return (static_cast<float>(i) / frames) * change + from; }
+    };
+    uint32_t playAveraged(float* outL, float* outR, uint32_t first, uint32_t frames, const SpeedRamp& ramp,
+                          double holdLength);
+    void endSample(float s, double holdLength);
     float readL(uint32_t k) const { return k < fRecordedEnd ? fBufferL[k] : 0.0f; }
     float readR(uint32_t k) const { return k < fRecordedEnd ? fBufferR[k] : 0.0f; }
 

@@ -542,3 +542,140 @@ TEST(AllocationCounter, SeesAllocations)
     auto v = std::make_unique<std::vector<int>>(100);
     EXPECT_GE(scope.count(), 1u);
 }
+
+// ---- Averaged read: positions formed directly, several samples side by side ----
+
+namespace {
+
+// Input defined for any frame index, so that long runs need no stored signal:
+// 24-bit values in [-1, 1), distinct from one frame to the next.
+float inputAt(uint64_t frame, uint32_t channel)
+{
+    uint64_t x = frame * 2 + channel + 0x9E3779B97F4A7C15ull;
+    x ^= x >> 33;
+    x *= 0xFF51AFD7ED558CCDull;
+    x ^= x >> 33;
+    x *= 0xC4CEB9FE1A85EC53ull;
+    x ^= x >> 33;
+    return static_cast<float>(static_cast<int32_t>(x >> 40) - (1 << 23)) / static_cast<float>(1 << 23);
+}
+
+struct ParamChange
+{
+    uint64_t frame;  // applied before the first block starting at or after this frame
+    uint32_t index;
+    float value;
+};
+
+struct AveragedCase
+{
+    const char* name;
+    double rate;
+    std::vector<ParamChange> changes;  // in frame order
+    std::vector<uint32_t> blocks;      // block sizes, used in turn
+    uint64_t length;
+};
+
+// Runs the engine and the plain reference side by side and compares every
+// output bit, and after each block the play position and the gain.
+::testing::AssertionResult matchesReference(const AveragedCase& c)
+{
+    auto engine = Probe::make(c.rate);
+    RepeatReference ref(c.rate);
+    std::vector<float> inL, inR, outL, outR, refL, refR;
+    size_t next = 0;
+    uint64_t pos = 0;
+    for (size_t b = 0; pos < c.length; ++b)
+    {
+        for (; next < c.changes.size() && c.changes[next].frame <= pos; ++next)
+        {
+            Probe::set(*engine, c.changes[next].index, c.changes[next].value);
+            ref.setParameterValue(c.changes[next].index, c.changes[next].value);
+        }
+        const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(c.blocks[b % c.blocks.size()], c.length - pos));
+        for (auto* v : { &inL, &inR, &outL, &outR, &refL, &refR })
+            v->resize(n);
+        for (uint32_t i = 0; i < n; ++i)
+        {
+            inL[i] = inputAt(pos + i, 0);
+            inR[i] = inputAt(pos + i, 1);
+        }
+        Probe::run(*engine, inL.data(), inR.data(), outL.data(), outR.data(), n);
+        ref.run(inL.data(), inR.data(), refL.data(), refR.data(), n);
+        for (uint32_t i = 0; i < n; ++i)
+            if (!sameBits(outL[i], refL[i]) || !sameBits(outR[i], refR[i]))
+                return ::testing::AssertionFailure() << c.name << ": frame " << pos + i << " gives " << outL[i] << ", "
+                                                     << outR[i] << " instead of " << refL[i] << ", " << refR[i];
+        if (Probe::playPos(*engine) != ref.playPos || !sameBits(Probe::envelope(*engine), ref.envelope))
+            return ::testing::AssertionFailure() << c.name << ": after frame " << pos + n << " position "
+                                                 << Probe::playPos(*engine) << " gain " << Probe::envelope(*engine)
+                                                 << " instead of " << ref.playPos << ", " << ref.envelope;
+        pos += n;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+} // namespace
+
+TEST(RepeatEngine, AveragedReadIdenticalToPlainAlgorithm)
+{
+    // Position 2^23 minus two blocks of 4096: there the spacing of doubles
+    // (2^-30) still matches the finest bit of the slowest increment; above
+    // 2^23 it is coarser, and each step of the read position rounds.
+    constexpr uint64_t kNear2p23 = (uint64_t(1) << 23) - 8192;
+    const AveragedCase cases[] = {
+        // Whole-sample slice at Speed 2: every position a multiple of 1/16,
+        // all steps exact, also where they cross a power of two.
+        { "whole-sample slice, Speed 2", 48000.0,
+          { { 0, kParamActive, 1 }, { 0, kParamVarispeed, 1 }, { 0, kParamSpeed, 2 } },
+          { 256 }, 48000 },
+        // Fractional slice: positions carry fine bits; steps that cross a power
+        // of two round and must be taken one by one.
+        { "fractional slice, Speed 1.7", 44100.0,
+          { { 0, kParamActive, 1 }, { 0, kParamBpm, 333 }, { 0, kParamVarispeed, 1 }, { 0, kParamSpeed, 1.7f } },
+          { 100, 37 }, 44100 },
+        { "smallest slice, Speed 3.3", 1234.5678,
+          { { 0, kParamActive, 1 }, { 0, kParamBpm, 480 }, { 0, kParamBeats, 1 }, { 0, kParamDivision, 16 },
+            { 0, kParamVarispeed, 1 }, { 0, kParamSpeed, 3.3f } },
+          { 64, 5 }, 8000 },
+        // At a few hertz the slice is a fraction of a sample and the position
+        // restarts with fine bits below 1 every sample: one sample's 32 reads
+        // cross several powers of two, rounding at each.
+        { "slice shorter than a sample", 3.7,
+          { { 0, kParamActive, 1 }, { 0, kParamBpm, 480 }, { 0, kParamBeats, 1 }, { 0, kParamDivision, 16 },
+            { 0, kParamVarispeed, 1 }, { 0, kParamSpeed, 4 }, { 500, kParamBeats, 3 }, { 500, kParamDivision, 7 },
+            { 500, kParamSpeed, 2.3f }, { 1000, kParamBpm, 97 }, { 1000, kParamSpeed, 3.1f } },
+          { 16, 3 }, 1500 },
+        // Gains below 1 within a group of samples computed together.
+        { "attack, hold and release", 48000.0,
+          { { 0, kParamActive, 1 }, { 0, kParamBpm, 240 }, { 0, kParamAttack, 0.05f }, { 0, kParamHold, 0.3f },
+            { 0, kParamRelease, 0.02f }, { 0, kParamVarispeed, 1 }, { 0, kParamSpeed, 3.3f } },
+          { 64 }, 30000 },
+        // Speed ramping in every block, across 1 during the first pass, so that
+        // averaged and plain reads alternate within a group; blocks not a
+        // multiple of the group.
+        { "Speed ramps across 1", 44100.0,
+          { { 0, kParamActive, 1 }, { 0, kParamBpm, 200 }, { 0, kParamVarispeed, 1 }, { 0, kParamSpeed, 0.6f },
+            { 300, kParamSpeed, 1.9f }, { 600, kParamSpeed, 0.25f }, { 900, kParamSpeed, 4 },
+            { 1200, kParamSpeed, 0.8f }, { 9000, kParamSpeed, 1.3f }, { 12000, kParamSpeed, 0.3f },
+            { 15000, kParamSpeed, 2.7f } },
+          { 1, 3, 5, 7, 250, 2 }, 20000 },
+        // Playback at Speed 4 overtakes the recording after a restart, over
+        // samples recorded before it: those must read as zero.
+        { "reads past the recorded part", 8000.0,
+          { { 0, kParamActive, 1 }, { 0, kParamBpm, 10 }, { 0, kParamBeats, 4 }, { 0, kParamDivision, 1 },
+            { 16000, kParamRetrigger, 1 }, { 16000, kParamBpm, 480 }, { 16000, kParamBeats, 1 },
+            { 16000, kParamDivision, 16 }, { 16000, kParamVarispeed, 1 }, { 16000, kParamSpeed, 4 },
+            { 16500, kParamBpm, 10 }, { 16500, kParamBeats, 4 }, { 16500, kParamDivision, 1 },
+            { 17500, kParamAttack, 0.2f } },
+          { 100 }, 20000 },
+        // Averaged read at slow speeds across position 2^23 (a 24 s slice at 384 kHz).
+        { "positions across 2^23", 384000.0,
+          { { 0, kParamActive, 1 }, { 0, kParamBpm, 10 }, { 0, kParamBeats, 4 }, { 0, kParamDivision, 1 },
+            { 0, kParamVarispeed, 1 }, { kNear2p23, kParamSpeed, 0.9f }, { kNear2p23 + 12288, kParamSpeed, 0.3f },
+            { kNear2p23 + 24576, kParamSpeed, 0.26f } },
+          { 4096 }, kNear2p23 + 36864 },
+    };
+    for (const AveragedCase& c : cases)
+        EXPECT_TRUE(matchesReference(c));
+}
