@@ -1,11 +1,22 @@
 #!/usr/bin/env bash
-# Sets everything up, builds the plug-ins and renders the bundled demo loop through them.
+# Sets everything up, builds the plug-ins for Linux and Windows, lays them out
+# in dist/ and renders the bundled demo loop through the Linux ones.
 source "$(dirname "$0")/deps.sh"
 quolva_install_packages
 
 build="$QUOLVA_ROOT/build/release"
 cmake -S "$QUOLVA_ROOT" -B "$build" -DCMAKE_BUILD_TYPE=Release -DQUOLVA_BUILD_TESTS=OFF -DQUOLVA_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" -j "$QUOLVA_JOBS"
+quolva_build_windows
+
+# One folder per system; its contents go straight into that system's CLAP folder.
+dist="$QUOLVA_ROOT/dist"
+rm -rf "$dist/linux-x86_64" "$dist/windows-x64"
+cmake --install "$build" --prefix "$dist/linux-x86_64" >/dev/null
+cmake --install "$QUOLVA_ROOT/build/windows" --prefix "$dist/windows-x64" >/dev/null
+echo "Plug-ins, version $(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt"):"
+echo "  $dist/linux-x86_64/   -> ~/.clap"
+echo "  $dist/windows-x64/    -> %COMMONPROGRAMFILES%\\CLAP"
 
 out="$QUOLVA_ROOT/out/demo"
 mkdir -p "$out"

@@ -7,9 +7,11 @@ QUOLVA_PACKAGES=(
   dpf-source cmake g++ make pkg-config libgl-dev libx11-dev libxext-dev libxcursor-dev libxrandr-dev
   libsndfile1-dev
   # tests and benchmarks
-  libgtest-dev libbenchmark-dev python3 python3-pil
+  libgtest-dev libbenchmark-dev python3 python3-pil locales
   # editor tests under a virtual display
   xvfb xauth xdotool x11-apps libgl1-mesa-dri imagemagick
+  # the Windows modules: cross-built, then tested under Wine
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 x11-utils
 )
 
 quolva_install_packages() {
@@ -29,6 +31,15 @@ quolva_install_packages() {
   export DEBIAN_FRONTEND=noninteractive
   $sudo apt-get -o DPkg::Lock::Timeout=600 update -qq
   $sudo apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# Cross-builds the Windows modules and the programs the wine tests run into
+# build/windows (the same tree for the demo and the tests).
+quolva_build_windows() {
+  local tree="$QUOLVA_ROOT/build/windows"
+  cmake -S "$QUOLVA_ROOT" -B "$tree" -DCMAKE_TOOLCHAIN_FILE="$QUOLVA_ROOT/cmake/toolchain-mingw64.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DQUOLVA_BUILD_BENCH=OFF -DQUOLVA_HOST_SNDFILE=OFF >/dev/null
+  cmake --build "$tree" -j "$QUOLVA_JOBS"
 }
 
 QUOLVA_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
