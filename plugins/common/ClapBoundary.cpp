@@ -2,8 +2,11 @@
 // keeps hosts' input from reaching the wrapper where it would misbehave, and
 // makes state saving and loading robust:
 // - create_plugin accepts only the plug-in's own id;
-// - only parameter-value events of the core event space, for existing
-//   parameters, reach the wrapper (in process and in params.flush);
+// - only well-formed parameter-value events of the core event space, for
+//   existing parameters and with a value a float can hold, reach the wrapper
+//   (in process and in params.flush); everything else is dropped quietly;
+// - parameter queries for ids that do not exist fail instead of reaching the
+//   wrapper, which would print an assertion and answer with made-up data;
 // - state save writes everything through streams that take a few bytes at a
 //   time and reports a failing stream; state load reads the whole stream,
 //   rejects empty, truncated or malformed data without touching a parameter,
@@ -17,6 +20,8 @@
 #include "clap/ext/params.h"
 #include "clap/ext/state.h"
 
+#include <algorithm>
+#include <cfloat>
 #include <charconv>
 #include <clocale>
 #include <cmath>
@@ -54,9 +59,13 @@ bool acceptedEvent(const clap_event_header_t* ev, uint32_t paramCount)
 {
     if (ev == nullptr || ev->space_id != CLAP_CORE_EVENT_SPACE_ID || ev->type != CLAP_EVENT_PARAM_VALUE)
         return false;
-    if (ev->size < sizeof(clap_event_param_value_t))
+    // The wrapper asserts (printing from the audio thread) on any other size.
+    if (ev->size != sizeof(clap_event_param_value_t))
         return false;
-    return reinterpret_cast<const clap_event_param_value_t*>(ev)->param_id < paramCount;
+    const auto* pv = reinterpret_cast<const clap_event_param_value_t*>(ev);
+    // NaN, infinities and doubles beyond the float range mean no value at all;
+    // the wrapper would store them (or convert out of range, which is undefined).
+    return pv->param_id < paramCount && std::fabs(pv->value) <= FLT_MAX;
 }
 
 // A view of the host's input events that shows only the accepted ones. The
@@ -128,6 +137,37 @@ void CLAP_ABI paramsFlush(const clap_plugin_t* p, const clap_input_events_t* in,
     Boundary* b = Boundary::of(p);
     FilteredEvents events(in, b->paramCount);
     b->innerParams->flush(p, &events.list, out);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Parameter queries: the wrapper's parameter ids are the indices.
+
+bool CLAP_ABI paramsGetInfo(const clap_plugin_t* p, uint32_t index, clap_param_info_t* info)
+{
+    Boundary* b = Boundary::of(p);
+    return info != nullptr && index < b->paramCount && b->innerParams->get_info(p, index, info);
+}
+
+bool CLAP_ABI paramsGetValue(const clap_plugin_t* p, clap_id id, double* value)
+{
+    Boundary* b = Boundary::of(p);
+    return value != nullptr && id < b->paramCount && b->innerParams->get_value(p, id, value);
+}
+
+bool CLAP_ABI paramsValueToText(const clap_plugin_t* p, clap_id id, double value, char* display, uint32_t size)
+{
+    Boundary* b = Boundary::of(p);
+    // The wrapper converts integer parameters' values to int, undefined for
+    // a value that is not finite.
+    return display != nullptr && size > 0 && id < b->paramCount && std::isfinite(value)
+           && b->innerParams->value_to_text(p, id, value, display, size);
+}
+
+bool CLAP_ABI paramsTextToValue(const clap_plugin_t* p, clap_id id, const char* display, double* value)
+{
+    Boundary* b = Boundary::of(p);
+    return display != nullptr && value != nullptr && id < b->paramCount
+           && b->innerParams->text_to_value(p, id, display, value);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -370,6 +410,10 @@ bool CLAP_ABI init(const clap_plugin_t* p)
     {
         b->paramCount = b->innerParams->count(p);
         b->params = *b->innerParams;
+        b->params.get_info = paramsGetInfo;
+        b->params.get_value = paramsGetValue;
+        b->params.value_to_text = paramsValueToText;
+        b->params.text_to_value = paramsTextToValue;
         b->params.flush = paramsFlush;
     }
     if (b->innerPorts != nullptr)
