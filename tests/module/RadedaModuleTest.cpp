@@ -2,7 +2,7 @@
 #include "ModuleFixture.hpp"
 #include "RepeatReference.hpp"
 
-#include "clap/ext/params.h"
+
 
 #include <cmath>
 #include <map>
@@ -38,47 +38,17 @@ TEST(RadedaModule, Descriptor)
     EXPECT_EQ(p->pluginExtension("clap.note-ports"), nullptr);
 }
 
-TEST(RadedaModule, StereoPorts)
+TEST(RadedaModule, PortsAndParameterTable)
 {
     auto p = open();
     ASSERT_TRUE(p.instance);
-    for (bool input : { true, false })
-    {
-        const auto ports = p->audioPorts(input);
-        ASSERT_EQ(ports.size(), 1u);
-        EXPECT_EQ(ports[0].name, input ? "Audio Input" : "Audio Output");
-        EXPECT_EQ(ports[0].channels, 2u);
-        EXPECT_TRUE(ports[0].flags & CLAP_AUDIO_PORT_IS_MAIN);
-        EXPECT_TRUE(ports[0].hasPortType);
-        EXPECT_EQ(ports[0].portType, "stereo");
-    }
-}
-
-TEST(RadedaModule, ParameterTable)
-{
-    auto p = open();
-    ASSERT_TRUE(p.instance);
-    struct Row { const char* name; double min, max, def; bool stepped; };
-    const Row rows[] = {
+    test::expectMainStereoPorts(*p);
+    test::expectParameterTable(*p, {
         { "Active", 0, 1, 0, true }, { "BPM", 10, 480, 100, true }, { "Beats", 1, 4, 2, true },
         { "Division", 1, 16, 4, true }, { "Retrigger", 0, 1, 0, true }, { "Attack", 0, 1, 0, false },
         { "Hold", 0, 1, 1, false }, { "Release", 0, 1, 1, false }, { "Varispeed", 0, 1, 0, true },
         { "Speed", 0.25, 4, 1, false },
-    };
-    const auto& params = p->params();
-    ASSERT_EQ(params.size(), std::size(rows));
-    for (size_t i = 0; i < params.size(); ++i)
-    {
-        SCOPED_TRACE(rows[i].name);
-        EXPECT_EQ(params[i].id, i);
-        EXPECT_EQ(params[i].name, rows[i].name);
-        EXPECT_EQ(params[i].min, rows[i].min);
-        EXPECT_EQ(params[i].max, rows[i].max);
-        EXPECT_EQ(params[i].def, rows[i].def);
-        EXPECT_EQ(bool(params[i].flags & CLAP_PARAM_IS_STEPPED), rows[i].stepped);
-        EXPECT_TRUE(params[i].flags & CLAP_PARAM_IS_AUTOMATABLE);
-        EXPECT_EQ(p->getValue(params[i].id), rows[i].def);
-    }
+    });
 }
 
 TEST(RadedaModule, StateHoldsNineValuesAndRoundTrips)
@@ -123,46 +93,17 @@ TEST(RadedaModule, StateHoldsNineValuesAndRoundTrips)
 // algorithm the engine tests use.
 TEST(RadedaModule, RenderMatchesTheEngineAlgorithm)
 {
-    const double rate = 48000.0;
-    const host::AudioBuffer input = test::noise(48000 * 3, rate, 77);
-    struct Change { double seconds; clap_id id; double value; };
-    const std::vector<Change> changes = {
-        { 0.0, 0, 1 }, { 0.0, 1, 133 }, { 0.0, 5, 0.05 }, { 0.0, 6, 0.6 }, { 0.0, 7, 0.2 },
-        { 0.7, 8, 1 }, { 0.7, 9, 1.7 }, { 1.2, 4, 1 }, { 1.5, 9, 0.6 }, { 1.9, 2, 3 }, { 2.2, 3, 16 },
-        { 2.5, 0, 0 }, { 2.6, 0, 1 },
-    };
-    const uint32_t block = 256;
-
     auto p = open();
     ASSERT_TRUE(p.instance);
-    std::vector<host::TimedParamChange> timed;
-    for (const Change& c : changes)
-        timed.push_back(host::TimedParamChange::atSeconds(c.id, c.value, c.seconds));
-    host::AudioBuffer output;
-    std::string error;
-    ASSERT_TRUE(host::render(*p, input, rate, block, timed, output, false, &error)) << error;
-    ASSERT_EQ(output.frames(), input.frames());
-
-    // The framework applies a block's events before the whole block.
-    RepeatReference ref(rate);
-    std::vector<float> l(block), r(block);
-    size_t next = 0;
-    for (size_t pos = 0; pos < input.frames(); pos += block)
-    {
-        const uint32_t n = static_cast<uint32_t>(std::min<size_t>(block, input.frames() - pos));
-        while (next < changes.size() && static_cast<size_t>(std::llround(changes[next].seconds * rate)) < pos + n)
-        {
-            ref.setParameterValue(changes[next].id, static_cast<float>(changes[next].value));
-            ++next;
-        }
-        ref.run(input.left.data() + pos, input.right.data() + pos, l.data(), r.data(), n);
-        for (uint32_t i = 0; i < n; ++i)
-        {
-            ASSERT_TRUE(test::sameBits(output.left[pos + i], l[i])) << "frame " << pos + i;
-            ASSERT_TRUE(test::sameBits(output.right[pos + i], r[i])) << "frame " << pos + i;
-        }
-    }
-    EXPECT_TRUE(p->problems().empty()) << p->problems().front();
+    const double rate = 48000.0;
+    RepeatReference reference(rate);
+    test::expectRenderMatches(*p, test::noise(48000 * 3, rate, 77), 256,
+                              {
+                                  { 0.0, 0, 1 }, { 0.0, 1, 133 }, { 0.0, 5, 0.05 }, { 0.0, 6, 0.6 }, { 0.0, 7, 0.2 },
+                                  { 0.7, 8, 1 }, { 0.7, 9, 1.7 }, { 1.2, 4, 1 }, { 1.5, 9, 0.6 }, { 1.9, 2, 3 },
+                                  { 2.2, 3, 16 }, { 2.5, 0, 0 }, { 2.6, 0, 1 },
+                              },
+                              false, reference);
 }
 
 TEST(RadedaModule, EventsApplyBeforeTheirBlock)
