@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <csignal>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -14,6 +15,9 @@
 
 #include "quolva/audio_file.h"
 #include "quolva/host.h"
+#ifdef QUOLVA_HOST_HAS_EDITOR
+#    include "quolva/editor.h"
+#endif
 
 using namespace quolva::host;
 
@@ -28,9 +32,19 @@ const char kUsage[] =
     "              [--strict]\n"
     "  quolva-host state PLUGIN.clap [--id ID] [--load FILE] [--set NAME=V]... [--save FILE]\n"
     "              [--chunk N] [--json] [--strict]\n"
+#ifdef QUOLVA_HOST_HAS_EDITOR
+    "  quolva-host gui PLUGIN.clap [--id ID] [--scale S] [--set NAME=V]... [--seconds N]\n"
+    "              [--screenshot FILE.png] [--input FILE] [--rate SR] [--block N] [--strict]\n"
+#endif
     "\n"
     "Parameters are named by name or by id. Values are numbers, or text the plug-in\n"
-    "understands (\"on\"). --strict turns any problem the host notices into exit status 3.\n";
+    "understands (\"on\"). --strict turns any problem the host notices into exit status 3.\n"
+#ifdef QUOLVA_HOST_HAS_EDITOR
+    "gui opens the editor in a window and processes audio (silence, or FILE in a loop)\n"
+    "until the window is closed or for N seconds, printing each parameter change the\n"
+    "plug-in reports; --screenshot saves the editor as it looks at the end.\n"
+#endif
+    ;
 
 // Exit statuses.
 constexpr int kExitError = 1;
@@ -139,6 +153,11 @@ struct Options {
     // state and render
     std::vector<Assignment> changes;
     size_t chunk = 0;
+    // gui
+    double scale = 1.0;
+    double seconds = -1.0; // until the window is closed
+    std::string screenshot;
+    std::string input;
 };
 
 Options parseOptions(Args& args, const std::string& command)
@@ -146,6 +165,7 @@ Options parseOptions(Args& args, const std::string& command)
     Options o;
     const bool render = command == "render";
     const bool state = command == "state";
+    const bool gui = command == "gui";
     while (!args.done()) {
         const std::string a = args.next();
         if (a.size() < 2 || a.compare(0, 2, "--") != 0) {
@@ -154,18 +174,18 @@ Options parseOptions(Args& args, const std::string& command)
             o.id = args.value(a);
         } else if (a == "--strict") {
             o.strict = true;
-        } else if (a == "--json" && !render) {
+        } else if (a == "--json" && !render && !gui) {
             o.json = true;
-        } else if (a == "--set" && (render || state)) {
+        } else if (a == "--set" && (render || state || gui)) {
             o.changes.push_back({args.value(a), 0.0, 0});
         } else if (a == "--chunk" && (render || state)) {
             o.chunk = size_t(parseCount(a, args.value(a), 0, uint64_t(1) << 30));
-        } else if (a == "--rate" && render) {
+        } else if (a == "--rate" && (render || gui)) {
             const std::string v = args.value(a);
             if (!parseDouble(v, o.rate) || !(o.rate >= 1.0) || o.rate != std::round(o.rate)
                 || o.rate > 2147483647.0)
                 throw UsageError("--rate expects a whole number of hertz, got '" + v + "'");
-        } else if (a == "--block" && render) {
+        } else if (a == "--block" && (render || gui)) {
             o.block = uint32_t(parseCount(a, args.value(a), 1, 1u << 20));
         } else if (a == "--in-place" && render) {
             o.inPlace = true;
@@ -187,6 +207,18 @@ Options parseOptions(Args& args, const std::string& command)
             o.loadState = args.value(a);
         } else if (a == "--save-state" && render) {
             o.saveState = args.value(a);
+        } else if (a == "--scale" && gui) {
+            const std::string v = args.value(a);
+            if (!parseDouble(v, o.scale) || !(o.scale >= 0.25 && o.scale <= 8.0))
+                throw UsageError("--scale expects a factor from 0.25 to 8, got '" + v + "'");
+        } else if (a == "--seconds" && gui) {
+            const std::string v = args.value(a);
+            if (!parseDouble(v, o.seconds) || !(o.seconds >= 0.0 && o.seconds <= 86400.0))
+                throw UsageError("--seconds expects a duration from 0 to 86400, got '" + v + "'");
+        } else if (a == "--screenshot" && gui) {
+            o.screenshot = args.value(a);
+        } else if (a == "--input" && gui) {
+            o.input = args.value(a);
         } else if (a == "--load" && state) {
             o.loadState = args.value(a);
         } else if (a == "--save" && state) {
@@ -536,6 +568,95 @@ int commandState(Args& args)
     return finish(inst, o.strict);
 }
 
+// ---- gui
+
+#ifdef QUOLVA_HOST_HAS_EDITOR
+
+volatile std::sig_atomic_t gStop = 0;
+
+int commandGui(Args& args)
+{
+    const Options o = parseOptions(args, "gui");
+    if (o.positional.size() != 1)
+        throw UsageError("gui takes one module path");
+
+    AudioBuffer input;
+    std::string error;
+    if (!o.input.empty() && (!readAudioFile(o.input, input, error) || input.frames() == 0))
+        throw Failure(error.empty() ? o.input + " holds no audio" : error);
+    const double rate = o.rate > 0.0 ? o.rate : (input.sampleRate > 0.0 ? input.sampleRate : 48000.0);
+
+    Session s = openPlugin(o.positional[0], o.id);
+    Instance& inst = *s.instance;
+    Editor editor(inst);
+
+    // The values to start from go in before the editor opens, so it shows them at once.
+    if (!o.changes.empty()) {
+        std::vector<ParamEvent> events;
+        for (const Assignment& a : o.changes)
+            events.push_back(resolveAssignment(inst, a.text));
+        if (!inst.flush(events))
+            throw Failure(inst.lastError());
+    }
+    if (!inst.activate(rate, 1, o.block) || !inst.startProcessing())
+        throw Failure(inst.lastError());
+    editor.setBlockFrames(o.block);
+    size_t readPos = 0;
+    if (input.frames() > 0)
+        editor.setAudioSource([&](float* left, float* right, uint32_t frames) {
+            for (uint32_t i = 0; i < frames; ++i, readPos = (readPos + 1) % input.frames()) {
+                left[i] = input.left[readPos];
+                right[i] = input.right[readPos];
+            }
+        });
+
+    if (!editor.open(o.scale))
+        throw Failure(editor.lastError());
+    std::printf("editor %ux%u at scale %s\n", editor.width(), editor.height(), formatValue(o.scale).c_str());
+    std::fflush(stdout);
+
+    std::signal(SIGINT, [](int) { gStop = 1; });
+    std::signal(SIGTERM, [](int) { gStop = 1; });
+    const auto report = [&](const std::vector<ParamEvent>& events) {
+        for (const ParamEvent& ev : events) {
+            const ParamInfo* p = inst.paramById(ev.id);
+            std::printf("param %u %s = %s\n", unsigned(ev.id), p ? p->name.c_str() : "?",
+                        formatValue(ev.value).c_str());
+        }
+        if (!events.empty())
+            std::fflush(stdout);
+    };
+    // Whole seconds at a time, so a signal or a closed window ends the run promptly.
+    double left = o.seconds;
+    while (!gStop && !editor.closeRequested() && (o.seconds < 0.0 || left > 0.0)) {
+        const int ms = o.seconds < 0.0 ? 250 : int(std::min(left, 0.25) * 1000.0 + 0.5);
+        report(editor.pump(std::max(ms, 1)));
+        left -= ms / 1000.0;
+    }
+
+    if (!o.screenshot.empty()) {
+        const Image shot = editor.screenshot();
+        if (shot.empty())
+            throw Failure("could not read the editor's window back");
+        bool black = true;
+        for (size_t i = 0; i < shot.rgba.size() && black; i += 4)
+            black = shot.rgba[i] == 0 && shot.rgba[i + 1] == 0 && shot.rgba[i + 2] == 0;
+        if (black)
+            throw Failure("the editor's window reads back all black; nothing was drawn");
+#ifdef QUOLVA_HOST_HAS_PNG
+        if (!writePng(o.screenshot, shot, error))
+            throw Failure(error);
+#else
+        throw Failure("this build of quolva-host cannot write PNG files");
+#endif
+        std::printf("screenshot %s (%ux%u)\n", o.screenshot.c_str(), shot.width, shot.height);
+    }
+    editor.close();
+    return finish(inst, o.strict);
+}
+
+#endif
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -553,6 +674,10 @@ int main(int argc, char** argv)
             return commandRender(args);
         if (command == "state")
             return commandState(args);
+#ifdef QUOLVA_HOST_HAS_EDITOR
+        if (command == "gui")
+            return commandGui(args);
+#endif
         throw UsageError("unknown command '" + command + "'");
     } catch (const UsageError& e) {
         std::fprintf(stderr, "quolva-host: %s\n\n%s", e.what(), kUsage);

@@ -9,7 +9,7 @@ QUOLVA_PACKAGES=(
   # tests and benchmarks
   libgtest-dev libbenchmark-dev python3 python3-pil locales
   # editor tests under a virtual display
-  xvfb xauth xdotool x11-apps libgl1-mesa-dri imagemagick
+  xvfb xauth xdotool x11-apps libgl1-mesa-dri imagemagick libxtst-dev libpng-dev
   # the Windows modules: cross-built, then tested under Wine
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 x11-utils
 )

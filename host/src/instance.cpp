@@ -1268,6 +1268,11 @@ std::vector<Problem> Instance::problemDetails() const
     return d->problems;
 }
 
+void Instance::reportProblem(const std::string& message)
+{
+    d->problem(message);
+}
+
 void Instance::clearProblems()
 {
     std::lock_guard<std::mutex> lock(d->diagMutex);

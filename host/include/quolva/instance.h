@@ -199,6 +199,9 @@ public:
     std::vector<std::string> problems() const;
     std::vector<Problem> problemDetails() const;
     void clearProblems();
+    // Records a problem noticed by host code outside the Instance (for example the
+    // editor's clap.gui callbacks), the same way the Instance records its own.
+    void reportProblem(const std::string& message);
     std::vector<LogEntry> logs() const;
     HostCalls hostCalls() const;
     // Why the last host-side operation failed (host misuse or a refusal), or empty.
