@@ -59,18 +59,15 @@ public:
     // One idle round; the parameter values the plug-in reported are appended to reported().
     void tick();
     // Ticks until `done()` holds or `timeoutMs` ran out; returns done().
-    bool tickUntil(const std::function<bool()>& done, int timeoutMs = 4000);
+    bool tickUntil(const std::function<bool()>& done, int timeoutMs = 8000);
     std::vector<host::ParamEvent>& reported() { return fReported; }
 
     // Ticks until a screenshot satisfies `check` (which returns an empty string when
     // satisfied and otherwise what is wrong), or the time runs out. Returns the
     // last complaint, empty on success.
     std::string waitForPicture(const std::function<std::string(const host::Image&)>& check,
-                               int timeoutMs = 4000);
+                               int timeoutMs = 8000);
     host::Image screenshot() { return fEditor->screenshot(); }
-
-    // Pixel of the editor window that holds design point (x, y) at this scale.
-    int px(double design) const { return static_cast<int>(std::floor(design * fScale)); }
 
 private:
     double fScale;
@@ -142,10 +139,6 @@ inline host::Rgba designPixel(const host::Image& shot, double scale, double x, d
 // degrees to either side the dark body. Empty when it does, else what is wrong.
 std::string checkPointer(const host::Image& shot, double scale, double cx, double cy, double degrees,
                          const std::string& what);
-
-// Run of white pixels crossing the horizontal pointer of a knob pointing left,
-// counted along the column 20 units left of the centre.
-int pointerThickness(const host::Image& shot, double scale, double cx, double cy);
 
 // Windows directly under the root window of the display.
 size_t topLevelWindowCount();

@@ -9,9 +9,12 @@ Runs under an X display (xvfb-run); needs xdotool.
 
 import argparse
 import os
+import signal
 import struct
 import subprocess
 import sys
+import threading
+import time
 import unittest
 import zlib
 
@@ -66,42 +69,57 @@ def pixel(rows, x, y):
 
 
 class GuiSession:
-    """quolva-host gui running in the background, its output collected."""
+    """quolva-host gui running in the background, its output collected as it comes."""
 
     def __init__(self, args):
         self.proc = subprocess.Popen([ARGS.host, "gui"] + args, stdout=subprocess.PIPE,
                                      stderr=subprocess.PIPE, text=True)
-        self.first = self.proc.stdout.readline()
+        self.lines = []
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
+
+    def _read(self):
+        for line in self.proc.stdout:
+            self.lines.append(line.rstrip("\n"))
+
+    def wait_for(self, line, timeout=30):
+        end = time.monotonic() + timeout
+        while line not in self.lines and time.monotonic() < end and self.proc.poll() is None:
+            time.sleep(0.02)
+        return line in self.lines
 
     def window(self, title):
         out = subprocess.run(["xdotool", "search", "--sync", "--name", "^%s$" % title],
-                             capture_output=True, text=True, timeout=20)
+                             capture_output=True, text=True, timeout=30)
         ids = out.stdout.split()
         assert ids, "no window named %r" % title
         return ids[0]
 
-    def finish(self):
-        out, err = self.proc.communicate(timeout=60)
-        return self.proc.returncode, self.first + out, err
+    def finish(self, stop=False):
+        """Exit status, standard output lines and standard error, after the tool ends
+        (asked to with SIGTERM when `stop`)."""
+        if stop:
+            self.proc.send_signal(signal.SIGTERM)
+        err = self.proc.stderr.read()
+        self.proc.wait(timeout=60)
+        self.reader.join(timeout=10)
+        return self.proc.returncode, self.lines, err
 
 
 class GuiCommand(unittest.TestCase):
     def test_clicks_are_printed_and_drawn_in_the_screenshot(self):
         shot = os.path.join(ARGS.work, "radeda.png")
-        s = GuiSession([ARGS.radeda, "--seconds", "5", "--set", "BPM=123", "--set", "Attack=0.5",
-                        "--screenshot", shot])
-        self.assertEqual(s.first.strip(), "editor 800x600 at scale 1")
+        s = GuiSession([ARGS.radeda, "--set", "BPM=123", "--set", "Attack=0.5", "--screenshot", shot])
+        self.assertTrue(s.wait_for("editor 800x600 at scale 1"), s.lines)
         w = s.window("quolva-host: Quolvan Radeda")
         # Active's switch, then the upper third of BPM's left digit.
         subprocess.run(["xdotool", "mousemove", "--window", w, "240", "327", "click", "1"], check=True)
         subprocess.run(["xdotool", "mousemove", "--window", w, "209", "164", "click", "1"], check=True)
-        code, out, err = s.finish()
+        self.assertTrue(s.wait_for("param 1 BPM = 223"), s.lines)
+        code, lines, err = s.finish(stop=True)
         self.assertEqual(code, 0, err)
-        lines = out.splitlines()
-        self.assertIn("param 0 Active = 1", lines)
-        self.assertIn("param 1 BPM = 223", lines)
-        self.assertLess(lines.index("param 0 Active = 1"), lines.index("param 1 BPM = 223"))
-        self.assertEqual(len([l for l in lines if l.startswith("param ")]), 2, out)
+        params = [l for l in lines if l.startswith("param ")]
+        self.assertEqual(params, ["param 0 Active = 1", "param 1 BPM = 223"])
         self.assertIn("screenshot %s (800x600)" % shot, lines)
 
         width, height, rows = read_png(shot, 480)
@@ -115,9 +133,9 @@ class GuiCommand(unittest.TestCase):
         shot = os.path.join(ARGS.work, "zivaz.png")
         s = GuiSession([ARGS.zivaz, "--scale", "2", "--seconds", "1", "--set", "Downsample=16",
                         "--screenshot", shot])
-        code, out, err = s.finish()
+        code, lines, err = s.finish()
         self.assertEqual(code, 0, err)
-        self.assertIn("editor 1600x1200 at scale 2", out)
+        self.assertIn("editor 1600x1200 at scale 2", lines)
         width, height, rows = read_png(shot, 2 * 178)
         self.assertEqual((width, height), (1600, 1200))
         r, g, b, _ = pixel(rows, 2 * 731, 2 * 178)  # pill 16, lit

@@ -106,8 +106,10 @@ public:
     static Instance* fromHost(const clap_host_t* host);
 
     // Offers another host extension to the plug-in (for example clap.gui or
-    // clap.posix-fd-support from the editor code). Call before init(); `ext` must
-    // stay valid for the Instance's lifetime. Replaces an extension of the same id.
+    // clap.posix-fd-support from the editor code). Call before the plug-in looks
+    // for it: many plug-ins do at init(), the framework's editors when the editor
+    // is created. `ext` must stay valid for the Instance's lifetime. Replaces an
+    // extension of the same id.
     void addHostExtension(const std::string& id, const void* ext);
     // The plug-in's extension of that id, or null.
     const void* pluginExtension(const char* id) const;
