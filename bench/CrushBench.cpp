@@ -10,6 +10,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "BenchSource.hpp"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -53,44 +55,13 @@ namespace {
 constexpr uint32_t kBlocks[] = { 64, 256, 1024 };
 constexpr uint32_t kMaxBlock = 1024;
 
-enum class Input { Normal, Subnormal };
-const char* inputName(Input i) { return i == Input::Normal ? "normal" : "subnormal"; }
+using quolva::bench::Input;
+using quolva::bench::inputName;
 
-// A second of stereo input at 48 kHz, handed out block after block.
-class Source
+// Benchmark input of this engine's blocks.
+struct Source : quolva::bench::Source
 {
-public:
-    explicit Source(Input kind) : fL(kLength), fR(kLength)
-    {
-        std::mt19937 rng(kind == Input::Normal ? 1 : 2);
-        std::uniform_real_distribution<float> normal(-0.9f, 0.9f);
-        for (uint32_t i = 0; i < kLength; ++i)
-        {
-            fL[i] = kind == Input::Normal ? normal(rng) : subnormal(rng);
-            fR[i] = kind == Input::Normal ? normal(rng) : subnormal(rng);
-        }
-    }
-    const float* l() const { return fL.data() + fPos; }
-    const float* r() const { return fR.data() + fPos; }
-    void advance(uint32_t n)
-    {
-        fPos += n;
-        if (fPos + kMaxBlock > kLength)
-            fPos = 0;
-    }
-
-private:
-    static constexpr uint32_t kLength = 48000 + kMaxBlock;
-    // Any subnormal value of either sign: exponent field 0, mantissa not 0.
-    static float subnormal(std::mt19937& rng)
-    {
-        const uint32_t bits = (rng() & 0x807FFFFFu) | 1u;
-        float v;
-        std::memcpy(&v, &bits, sizeof v);
-        return v;
-    }
-    std::vector<float> fL, fR;
-    uint32_t fPos = 0;
+    explicit Source(Input kind) : quolva::bench::Source(kind, 0.9f, kMaxBlock) {}
 };
 
 void setFramesCounter(benchmark::State& state, double framesPerIteration)

@@ -17,6 +17,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "BenchSource.hpp"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -70,44 +72,13 @@ constexpr uint32_t kBlocks[] = { 64, 256, 1024 };
 constexpr uint32_t kMaxBlock = 4096;
 using Clock = std::chrono::steady_clock;
 
-enum class Input { Normal, Subnormal };
-const char* inputName(Input i) { return i == Input::Normal ? "normal" : "subnormal"; }
+using quolva::bench::Input;
+using quolva::bench::inputName;
 
-// A second of stereo input, handed out block after block.
-class Source
+// Benchmark input of this engine's blocks.
+struct Source : quolva::bench::Source
 {
-public:
-    explicit Source(Input kind) : fL(kLength), fR(kLength)
-    {
-        std::mt19937 rng(kind == Input::Normal ? 1 : 2);
-        std::uniform_real_distribution<float> normal(-0.5f, 0.5f);
-        for (uint32_t i = 0; i < kLength; ++i)
-        {
-            fL[i] = kind == Input::Normal ? normal(rng) : subnormal(rng);
-            fR[i] = kind == Input::Normal ? normal(rng) : subnormal(rng);
-        }
-    }
-    const float* l() const { return fL.data() + fPos; }
-    const float* r() const { return fR.data() + fPos; }
-    void advance(uint32_t n)
-    {
-        fPos += n;
-        if (fPos + kMaxBlock > kLength)
-            fPos = 0;
-    }
-
-private:
-    static constexpr uint32_t kLength = 48000 + kMaxBlock;
-    // Any subnormal value of either sign: exponent field 0, mantissa not 0.
-    static float subnormal(std::mt19937& rng)
-    {
-        const uint32_t bits = (rng() & 0x807FFFFFu) | 1u;
-        float v;
-        std::memcpy(&v, &bits, sizeof v);
-        return v;
-    }
-    std::vector<float> fL, fR;
-    uint32_t fPos = 0;
+    explicit Source(Input kind) : quolva::bench::Source(kind, 0.5f, kMaxBlock) {}
 };
 
 struct Output
