@@ -2,8 +2,7 @@
 # Builds everything and runs every test: the Windows cross-build, the release
 # build with all tests (those of the Windows modules under Wine included), then
 # the engine, host, module and conformance tests and the editors' open/close
-# cycles again
-# under AddressSanitizer and UndefinedBehaviorSanitizer.
+# cycles again under AddressSanitizer and UndefinedBehaviorSanitizer.
 source "$(dirname "$0")/deps.sh"
 quolva_install_packages
 
