@@ -7,7 +7,7 @@ QUOLVA_PACKAGES=(
   dpf-source cmake g++ make pkg-config libgl-dev libx11-dev libxext-dev libxcursor-dev libxrandr-dev
   libsndfile1-dev
   # tests and benchmarks
-  libgtest-dev libbenchmark-dev python3 python3-pil locales
+  libgtest-dev libbenchmark-dev python3 python3-pil python3-cairo fonts-dejavu-core locales
   # editor tests under a virtual display
   xvfb xauth xdotool x11-apps libgl1-mesa-dri imagemagick libxtst-dev libpng-dev
   # the Windows modules: cross-built, then tested under Wine
