@@ -424,16 +424,7 @@ int commandInfo(Args& args)
         for (int dir = 0; dir < 2; ++dir) {
             j.key(dir == 0 ? "inputs" : "outputs").beginArray();
             for (const PortInfo& p : ports[dir]) {
-                j.beginObject();
-                j.key("id").value(p.id);
-                j.key("name").value(p.name);
-                j.key("channels").value(p.channels);
-                j.key("flags").stringArray(audioPortFlagNames(p.flags));
-                j.key("port_type");
-                p.hasPortType ? j.value(p.portType) : j.null();
-                j.key("in_place_pair");
-                p.inPlacePair == CLAP_INVALID_ID ? j.null() : j.value(p.inPlacePair);
-                j.endObject();
+                writeAudioPortJson(j, p);
             }
             j.endArray();
         }

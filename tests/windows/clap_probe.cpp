@@ -29,6 +29,7 @@
 
 #include "quolva/audio_buffer.h"
 #include "quolva/instance.h"
+#include "quolva/describe.h"
 #include "quolva/json.h"
 #include "quolva/module.h"
 #include "quolva/render.h"
@@ -328,16 +329,7 @@ std::string describe(Module& module, const std::string& id)
     for (bool input : {true, false}) {
         j.key(input ? "inputs" : "outputs").beginArray();
         for (const PortInfo& p : inst->audioPorts(input)) {
-            j.beginObject();
-            j.key("id").value(p.id);
-            j.key("name").value(p.name);
-            j.key("channels").value(p.channels);
-            j.key("flags").stringArray(audioPortFlagNames(p.flags));
-            j.key("port_type");
-            p.hasPortType ? j.value(p.portType) : j.null();
-            j.key("in_place_pair");
-            p.inPlacePair == CLAP_INVALID_ID ? j.null() : j.value(p.inPlacePair);
-            j.endObject();
+            writeAudioPortJson(j, p);
         }
         j.endArray();
     }
