@@ -80,6 +80,29 @@ const char* logSeverityName(int32_t severity)
     }
 }
 
+namespace {
+
+// The names of the set flags, with any bits left unnamed as one hex number.
+template <size_t N>
+std::vector<std::string> flagNames(uint32_t flags, const std::pair<uint32_t, const char*> (&names)[N])
+{
+    std::vector<std::string> out;
+    uint32_t known = 0;
+    for (const auto& [bit, name] : names) {
+        known |= bit;
+        if (flags & bit)
+            out.emplace_back(name);
+    }
+    if (flags & ~known) {
+        char buf[16];
+        std::snprintf(buf, sizeof buf, "0x%x", unsigned(flags & ~known));
+        out.emplace_back(buf);
+    }
+    return out;
+}
+
+} // namespace
+
 std::vector<std::string> paramFlagNames(uint32_t flags)
 {
     static const std::pair<uint32_t, const char*> names[] = {
@@ -100,19 +123,7 @@ std::vector<std::string> paramFlagNames(uint32_t flags)
         {CLAP_PARAM_IS_MODULATABLE_PER_PORT, "modulatable-per-port"},
         {CLAP_PARAM_REQUIRES_PROCESS, "requires-process"},
     };
-    std::vector<std::string> out;
-    uint32_t known = 0;
-    for (const auto& [bit, name] : names) {
-        known |= bit;
-        if (flags & bit)
-            out.emplace_back(name);
-    }
-    if (flags & ~known) {
-        char buf[16];
-        std::snprintf(buf, sizeof buf, "0x%x", unsigned(flags & ~known));
-        out.emplace_back(buf);
-    }
-    return out;
+    return flagNames(flags, names);
 }
 
 std::vector<std::string> audioPortFlagNames(uint32_t flags)
@@ -123,19 +134,7 @@ std::vector<std::string> audioPortFlagNames(uint32_t flags)
         {CLAP_AUDIO_PORT_PREFERS_64BITS, "prefers-64bits"},
         {CLAP_AUDIO_PORT_REQUIRES_COMMON_SAMPLE_SIZE, "requires-common-sample-size"},
     };
-    std::vector<std::string> out;
-    uint32_t known = 0;
-    for (const auto& [bit, name] : names) {
-        known |= bit;
-        if (flags & bit)
-            out.emplace_back(name);
-    }
-    if (flags & ~known) {
-        char buf[16];
-        std::snprintf(buf, sizeof buf, "0x%x", unsigned(flags & ~known));
-        out.emplace_back(buf);
-    }
-    return out;
+    return flagNames(flags, names);
 }
 
 // ---------------------------------------------------------------------------------
